@@ -1,0 +1,291 @@
+#include "tests/wine/harness.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+BoxAnswerer *BoxAnswerer::current = nullptr;
+
+namespace {
+
+const char kMainCaption[] = "Brelvane  v 2";
+const int kMessageBoxTextId = 0xFFFF;
+const int kMessageBoxIconId = 0x440;
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+bool IsMainWindow(HWND window)
+{
+    return GetDlgItem(window, IDC_STATUS) != nullptr && WindowText(window) == kMainCaption;
+}
+
+BOOL CALLBACK FindVisibleEdit(HWND child, LPARAM data)
+{
+    if (ClassOf(child) == "Edit" && IsWindowVisible(child)) {
+        *reinterpret_cast<HWND *>(data) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The file name edit of a file-open dialog: its first visible edit control.
+HWND FindFileNameEdit(HWND dialog)
+{
+    HWND found = nullptr;
+    EnumChildWindows(dialog, FindVisibleEdit, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && BoxAnswerer::current != nullptr)
+        BoxAnswerer::current->OnActivate(reinterpret_cast<HWND>(wParam));
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void CALLBACK AnswerTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    if (BoxAnswerer::current != nullptr)
+        BoxAnswerer::current->OnTimer();
+}
+
+} // namespace
+
+BoxAnswerer::BoxAnswerer()
+{
+    current = this;
+    hook_ = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+}
+
+BoxAnswerer::~BoxAnswerer()
+{
+    UnhookWindowsHookEx(hook_);
+    current = nullptr;
+}
+
+void BoxAnswerer::Next(int answer, Action whileOpen)
+{
+    planned_.push_back({answer, std::move(whileOpen)});
+}
+
+std::vector<std::string> BoxAnswerer::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const SeenBox &box : seen_)
+        texts.push_back(box.text);
+    return texts;
+}
+
+void BoxAnswerer::OnActivate(HWND window)
+{
+    if (ClassOf(window) != "#32770" || IsMainWindow(window))
+        return;
+    for (HWND known : pending_)
+        if (known == window)
+            return;
+    pending_.push_back(window);
+    // Answer once the box's own modal loop runs.
+    SetTimer(nullptr, 0, 20, AnswerTimer);
+}
+
+void BoxAnswerer::OnTimer()
+{
+    std::vector<HWND> boxes;
+    boxes.swap(pending_);
+    for (HWND box : boxes) {
+        if (!IsWindow(box))
+            continue;
+        SeenBox seen;
+        seen.caption = WindowText(box);
+        HWND textControl = GetDlgItem(box, kMessageBoxTextId);
+        seen.isMessageBox = textControl != nullptr;
+        if (seen.isMessageBox) {
+            seen.text = WindowText(textControl);
+            seen.hasOk = GetDlgItem(box, IDOK) != nullptr;
+            seen.hasYes = GetDlgItem(box, IDYES) != nullptr;
+            seen.hasNo = GetDlgItem(box, IDNO) != nullptr;
+            seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+            HWND icon = GetDlgItem(box, kMessageBoxIconId);
+            seen.hasIcon = icon != nullptr && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+        } else if (HWND edit = FindFileNameEdit(box)) {
+            seen.initialFileName = WindowText(edit);
+        }
+        seen_.push_back(seen);
+
+        int answer = defaultAnswer_ ? defaultAnswer_ : (seen.isMessageBox ? IDOK : IDCANCEL);
+        Action action;
+        if (!planned_.empty()) {
+            answer = planned_.front().answer;
+            action = std::move(planned_.front().action);
+            planned_.erase(planned_.begin());
+        }
+        if (!seen.isMessageBox && answer == IDOK && !typedName_.empty()) {
+            if (HWND edit = FindFileNameEdit(box))
+                SetWindowTextA(edit, typedName_.c_str());
+            typedName_.clear();
+        }
+        if (action)
+            action(box, seen);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    }
+}
+
+MainWindow::MainWindow()
+{
+    ResetAppState();
+    dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
+    Pump();
+}
+
+MainWindow::~MainWindow()
+{
+    DestroyWindow(dialog_);
+    Pump();
+}
+
+std::string MainWindow::Text(int id) const
+{
+    char text[TEXT_BUFFER_SIZE * 2] = "";
+    GetDlgItemTextA(dialog_, id, text, sizeof(text));
+    return text;
+}
+
+void MainWindow::Click(int id) const
+{
+    HWND control = item(id);
+    if (control != nullptr && IsWindowEnabled(control))
+        SendMessageA(control, BM_CLICK, 0, 0);
+}
+
+void MainWindow::Choose(int listId, int position) const
+{
+    HWND list = item(listId);
+    SendMessageA(list, CB_SETCURSEL, position, 0);
+    SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(listId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
+void Pump(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (ms)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+bool PumpUntil(const std::function<bool()> &pred, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > timeoutMs)
+            return pred();
+        Pump();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+TempFolder::TempFolder()
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof(base), base);
+    static unsigned counter = 0;
+    char name[MAX_PATH];
+    wsprintfA(name, "%sbrelvane-test-%lu-%u", base, GetCurrentProcessId(), ++counter);
+    CreateDirectoryA(name, nullptr);
+    path_ = name;
+}
+
+TempFolder::~TempFolder()
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                const std::string file = Path(entry.cFileName);
+                SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(file.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+std::vector<unsigned char> ReadFileBytes(const std::string &path)
+{
+    std::vector<unsigned char> bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    bytes.resize(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    if (!bytes.empty())
+        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string &path, const std::vector<unsigned char> &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HDROP MakeDrop(const std::vector<std::string> &paths)
+{
+    SIZE_T size = sizeof(DROPFILES) + 1;
+    for (const std::string &path : paths)
+        size += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, size);
+    auto *drop = static_cast<DROPFILES *>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    char *names = reinterpret_cast<char *>(drop) + sizeof(DROPFILES);
+    for (const std::string &path : paths) {
+        std::memcpy(names, path.c_str(), path.size() + 1);
+        names += path.size() + 1;
+    }
+    *names = '\0';
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof(path));
+    char *slash = std::strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    return path;
+}

@@ -1,0 +1,98 @@
+// The window-level handlers: start-up, closing, minimising, dropped files and browsing.
+#include "core/app_state.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OPENFILENAMEA) == 88, "the 32-bit file-open record is 88 bytes");
+#endif
+
+void OnInitDialog(HWND dialog)
+{
+    HMENU systemMenu = GetSystemMenu(dialog, FALSE);
+    DeleteMenu(systemMenu, SC_SIZE, MF_BYCOMMAND);
+    DeleteMenu(systemMenu, SC_MAXIMIZE, MF_BYCOMMAND);
+
+    char text[TEXT_BUFFER_SIZE];
+    SetDlgItemTextA(dialog, IDC_FILENAME, GetFirstArgument(text, TEXT_BUFFER_SIZE) ? text : DEFAULT_FILE_NAME);
+
+    FillInputDeviceList(dialog);
+    FillOutputDeviceList(dialog);
+}
+
+void BlankWindow(HWND window)
+{
+    HDC dc = GetWindowDC(window);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    rect.right -= rect.left;
+    rect.bottom -= rect.top;
+    rect.left = 0;
+    rect.top = 0;
+    FillRect(dc, &rect, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+    ReleaseDC(window, dc);
+}
+
+void OnClose(HWND dialog)
+{
+    BlankWindow(dialog);
+    EndDialog(dialog, 0);
+}
+
+void OnSysCommand(HWND dialog, WPARAM command)
+{
+    if (LOWORD(command) == SC_MINIMIZE)
+        BlankWindow(dialog);
+}
+
+void OnDropFiles(HWND dialog, HDROP drop)
+{
+    char text[TEXT_BUFFER_SIZE] = "";
+    DragQueryFileA(drop, 0, text, TEXT_BUFFER_SIZE);
+    SetDlgItemTextA(dialog, IDC_FILENAME, text);
+    DragFinish(drop);
+}
+
+void OnBrowse(HWND dialog)
+{
+    char text[TEXT_BUFFER_SIZE];
+    OPENFILENAMEA request = {};
+    request.lStructSize = sizeof(request);
+    request.hwndOwner = dialog;
+    request.lpstrFilter = "SysEx Files (*.syx)\0*.syx\0All Files (*.*)\0*.*\0";
+    request.lpstrFile = text;
+    request.nMaxFile = TEXT_BUFFER_SIZE;
+    request.lpstrTitle = "Browse for file";
+    request.Flags = OFN_EXPLORER;
+    request.lpstrDefExt = "syx";
+
+    GetDlgItemTextA(dialog, IDC_FILENAME, text, TEXT_BUFFER_SIZE);
+    if (GetOpenFileNameA(&request))
+        SetDlgItemTextA(dialog, IDC_FILENAME, request.lpstrFile);
+}
+
+int RunMainDialog(HINSTANCE instance)
+{
+    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
+    if (result == 0)
+        return 0;
+
+    // "Dialog number %u cannot be created. Error number %u." in Windows-1251.
+    static const char failure[] = "\xCD\xE5 \xEC\xEE\xE3\xF3 \xF1\xEE\xE7\xE4\xE0\xF2\xFC "
+                                  "\xE4\xE8\xE0\xEB\xEE\xE3 \xB9 %u. "
+                                  "\xCE\xF8\xE8\xE1\xEA\xE0 \xB9 %u.";
+    char text[100];
+    std::snprintf(text, sizeof(text), failure, static_cast<unsigned>(IDD_MAIN),
+                  static_cast<unsigned>(GetLastError()));
+    MessageBoxA(nullptr, text, "Brelvane", MB_ICONERROR);
+    return 1;
+}
+
+void OnDestroy(HWND dialog)
+{
+    KillTimer(dialog, IDT_SIGNAL);
+    midiInClose(app.midiIn);
+}
