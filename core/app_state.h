@@ -73,9 +73,11 @@ bool GetFirstArgument(char *buffer, int capacity);
 // MIDI input port and watchdog.
 void FillInputDeviceList(HWND dialog);
 void OnInputDeviceSelected(HWND dialog, HWND list);
-void OnLongData(HWND dialog, MIDIHDR *header);
+// device is the handle that came with the notification.
+void OnLongData(HWND dialog, HMIDIIN device, MIDIHDR *header);
 void OnShortMessage(HWND dialog, DWORD message);
-void OnInputError(HWND dialog, UINT message);
+// header is the buffer of MM_MIM_LONGERROR, released here; null for the other two.
+void OnInputError(HWND dialog, UINT message, HMIDIIN device, MIDIHDR *header);
 void OnSignalTick(HWND dialog);
 
 // MIDI output port and thru.

@@ -61,10 +61,14 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         return TRUE;
     case WM_DESTROY: OnDestroy(dialog); return TRUE;
     case MM_MIM_DATA: OnShortMessage(dialog, static_cast<DWORD>(lParam)); return TRUE;
-    case MM_MIM_LONGDATA: OnLongData(dialog, reinterpret_cast<MIDIHDR *>(lParam)); return TRUE;
-    case MM_MIM_ERROR:
+    case MM_MIM_LONGDATA:
+        OnLongData(dialog, reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR *>(lParam));
+        return TRUE;
     case MM_MIM_LONGERROR:
-    case MM_MIM_MOREDATA: OnInputError(dialog, message); return TRUE;
+        OnInputError(dialog, message, reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR *>(lParam));
+        return TRUE;
+    case MM_MIM_ERROR:
+    case MM_MIM_MOREDATA: OnInputError(dialog, message, nullptr, nullptr); return TRUE;
     default: return FALSE; // MM_MOM_* and MM_MIM_OPEN/CLOSE are left to the platform
     }
 }

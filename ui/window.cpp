@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(OPENFILENAMEA) == 88, "the 32-bit file-open record is 88 bytes");
@@ -94,5 +95,21 @@ int RunMainDialog(HINSTANCE instance)
 void OnDestroy(HWND dialog)
 {
     KillTimer(dialog, IDT_SIGNAL);
+    // The device refuses to close while it holds buffers: take them back first, so it is
+    // released cleanly. The returned buffers end with the process.
+    if (app.midiIn != nullptr) {
+        midiInStop(app.midiIn);
+        midiInReset(app.midiIn);
+    }
     midiInClose(app.midiIn);
+    app.midiIn = nullptr;
+
+    // A capture's bytes are all written already; closing keeps them in the file.
+    if (app.dataFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(app.dataFile);
+        app.dataFile = INVALID_HANDLE_VALUE;
+    }
+    std::free(app.compareBuffer);
+    app.compareBuffer = nullptr;
+    app.mode = Idle;
 }

@@ -289,3 +289,75 @@ std::string ProgramFolder()
         slash[1] = '\0';
     return path;
 }
+
+int FailingWrites::failuresLeft = 0;
+DWORD FailingWrites::atMost = 0;
+
+namespace {
+
+using WriteFileFn = BOOL(WINAPI *)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+WriteFileFn realWriteFile = nullptr;
+
+BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (FailingWrites::failuresLeft <= 0)
+        return realWriteFile(file, data, size, written, overlapped);
+    --FailingWrites::failuresLeft;
+    const DWORD part = size < FailingWrites::atMost ? size : FailingWrites::atMost;
+    if (part == 0) {
+        if (written)
+            *written = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return realWriteFile(file, data, part, written, overlapped);
+}
+
+// The import-table slot through which this program calls kernel32's WriteFile.
+void **FindWriteFileSlot()
+{
+    auto *base = reinterpret_cast<BYTE *>(GetModuleHandleA(nullptr));
+    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto *import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
+    for (; import->Name != 0; ++import) {
+        if (lstrcmpiA(reinterpret_cast<char *>(base + import->Name), "kernel32.dll") != 0)
+            continue;
+        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->OriginalFirstThunk);
+        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<char *>(byName->Name), "WriteFile") == 0)
+                return reinterpret_cast<void **>(&slots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+void SetSlot(void **slot, void *value)
+{
+    DWORD old;
+    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
+    *slot = value;
+    VirtualProtect(slot, sizeof(void *), old, &old);
+}
+
+} // namespace
+
+FailingWrites::FailingWrites(int failures, DWORD writeAtMost)
+{
+    failuresLeft = failures;
+    atMost = writeAtMost;
+    void **slot = FindWriteFileSlot();
+    realWriteFile = reinterpret_cast<WriteFileFn>(*slot);
+    SetSlot(slot, reinterpret_cast<void *>(ShortWriteFile));
+}
+
+FailingWrites::~FailingWrites()
+{
+    SetSlot(FindWriteFileSlot(), reinterpret_cast<void *>(realWriteFile));
+    failuresLeft = 0;
+}

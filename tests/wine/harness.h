@@ -105,3 +105,14 @@ HDROP MakeDrop(const std::vector<std::string> &paths);
 
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
+
+// Makes the program's WriteFile calls fail or fall short, as a full disk does: the next
+// `failures` writes write at most `writeAtMost` bytes and report failure when that is 0.
+// Works by replacing WriteFile in the test program's import table while it lives.
+class FailingWrites {
+public:
+    FailingWrites(int failures, DWORD writeAtMost = 0);
+    ~FailingWrites();
+    static int failuresLeft;
+    static DWORD atMost;
+};
