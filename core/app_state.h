@@ -30,6 +30,8 @@ enum : unsigned {
 
 static_assert(COMPARE_BUFFER_SIZE >= INPUT_BUFFER_SIZE, "a whole input buffer must fit the compare block");
 
+struct PendingSend;
+
 struct AppState {
     CaptureMode mode;
     HMIDIIN midiIn;
@@ -46,6 +48,7 @@ struct AppState {
     bool signalPresent;
     MMRESULT lastResult;
     char descriptionText[DESCRIPTION_SIZE];
+    PendingSend *pendingSends; // blocks the output device may still be reading
 };
 
 extern AppState app;
@@ -84,7 +87,12 @@ void OnSignalTick(HWND dialog);
 void FillOutputDeviceList(HWND dialog);
 void OnOutputDeviceSelected(HWND dialog, HWND list);
 void OnThruToggled(HWND dialog);
+// Takes over block: it is released once the device is done with it.
 void SendLongMessage(HWND dialog, unsigned char *block, DWORD size);
+// MM_MOM_DONE: releases the blocks the device has finished with; shows nothing.
+void OnOutputDone(HWND dialog, MIDIHDR *header);
+// Resets and closes the output device and releases every block it held.
+void CloseOutputAtExit(HWND dialog);
 
 // Window-level handlers.
 void OnInitDialog(HWND dialog);

@@ -69,6 +69,10 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         return TRUE;
     case MM_MIM_ERROR:
     case MM_MIM_MOREDATA: OnInputError(dialog, message, nullptr, nullptr); return TRUE;
-    default: return FALSE; // MM_MOM_* and MM_MIM_OPEN/CLOSE are left to the platform
+    case MM_MOM_DONE:
+        // Bookkeeping only: the window shows nothing and the platform's handling goes on.
+        OnOutputDone(dialog, reinterpret_cast<MIDIHDR *>(lParam));
+        return FALSE;
+    default: return FALSE; // the other MM_MOM_* and MM_MIM_OPEN/CLOSE are left to the platform
     }
 }

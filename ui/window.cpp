@@ -112,4 +112,6 @@ void OnDestroy(HWND dialog)
     std::free(app.compareBuffer);
     app.compareBuffer = nullptr;
     app.mode = Idle;
+
+    CloseOutputAtExit(dialog);
 }

@@ -157,6 +157,23 @@ TEST_F(Capture, VerifyVerdictFollowsEveryBuffer)
     EXPECT_EQ(Status(), "Captured 620 bytes,  2 SOX, 1 EOX (NOT equal)");
 }
 
+TEST_F(Capture, AFailedReadDuringVerifyCountsAsADifference)
+{
+    const Bytes dump = SysexMessage(620);
+    WriteFileBytes(folder.Path("dump.syx"), dump);
+    UseFile("dump.syx");
+    window->Click(IDC_VERIFY);
+    {
+        // A bad sector: the read fails after part of the block, and nothing is reported.
+        FailingReads badSector(1, 200);
+        BoxAnswerer boxes;
+        Feed(0, Slice(dump, 0, 500));
+        EXPECT_TRUE(boxes.Seen().empty());
+    }
+    Feed(0, Slice(dump, 500, 120));
+    EXPECT_EQ(Status(), "Captured 620 bytes,  1 SOX, 1 EOX (equal),  NOT verified");
+}
+
 TEST_F(Capture, VerifyAgainstAMissingFileIsRefused)
 {
     UseFile("missing.syx");

@@ -292,11 +292,15 @@ std::string ProgramFolder()
 
 int FailingWrites::failuresLeft = 0;
 DWORD FailingWrites::atMost = 0;
+int FailingReads::failuresLeft = 0;
+DWORD FailingReads::atMost = 0;
 
 namespace {
 
 using WriteFileFn = BOOL(WINAPI *)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+using ReadFileFn = BOOL(WINAPI *)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 WriteFileFn realWriteFile = nullptr;
+ReadFileFn realReadFile = nullptr;
 
 BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -313,8 +317,22 @@ BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writte
     return realWriteFile(file, data, part, written, overlapped);
 }
 
-// The import-table slot through which this program calls kernel32's WriteFile.
-void **FindWriteFileSlot()
+BOOL WINAPI ShortReadFile(HANDLE file, LPVOID data, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    if (FailingReads::failuresLeft <= 0)
+        return realReadFile(file, data, size, read, overlapped);
+    --FailingReads::failuresLeft;
+    const DWORD part = size < FailingReads::atMost ? size : FailingReads::atMost;
+    if (read)
+        *read = 0;
+    if (part > 0)
+        realReadFile(file, data, part, read, overlapped);
+    SetLastError(ERROR_CRC);
+    return FALSE;
+}
+
+// The import-table slot through which this program calls a kernel32 function.
+void **FindImportSlot(const char *function)
 {
     auto *base = reinterpret_cast<BYTE *>(GetModuleHandleA(nullptr));
     auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
@@ -330,7 +348,7 @@ void **FindWriteFileSlot()
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
             auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-            if (lstrcmpA(reinterpret_cast<char *>(byName->Name), "WriteFile") == 0)
+            if (lstrcmpA(reinterpret_cast<char *>(byName->Name), function) == 0)
                 return reinterpret_cast<void **>(&slots->u1.Function);
         }
     }
@@ -347,17 +365,28 @@ void SetSlot(void **slot, void *value)
 
 } // namespace
 
+ImportPatch::ImportPatch(const char *function, void *replacement) : slot_(FindImportSlot(function)), original_(*slot_)
+{
+    SetSlot(slot_, replacement);
+}
+
+ImportPatch::~ImportPatch()
+{
+    SetSlot(slot_, original_);
+}
+
 FailingWrites::FailingWrites(int failures, DWORD writeAtMost)
+    : patch_("WriteFile", reinterpret_cast<void *>(ShortWriteFile))
 {
     failuresLeft = failures;
     atMost = writeAtMost;
-    void **slot = FindWriteFileSlot();
-    realWriteFile = reinterpret_cast<WriteFileFn>(*slot);
-    SetSlot(slot, reinterpret_cast<void *>(ShortWriteFile));
+    realWriteFile = reinterpret_cast<WriteFileFn>(patch_.original());
 }
 
-FailingWrites::~FailingWrites()
+FailingReads::FailingReads(int failures, DWORD readAtMost)
+    : patch_("ReadFile", reinterpret_cast<void *>(ShortReadFile))
 {
-    SetSlot(FindWriteFileSlot(), reinterpret_cast<void *>(realWriteFile));
-    failuresLeft = 0;
+    failuresLeft = failures;
+    atMost = readAtMost;
+    realReadFile = reinterpret_cast<ReadFileFn>(patch_.original());
 }

@@ -106,13 +106,38 @@ HDROP MakeDrop(const std::vector<std::string> &paths);
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 
-// Makes the program's WriteFile calls fail or fall short, as a full disk does: the next
-// `failures` writes write at most `writeAtMost` bytes and report failure when that is 0.
-// Works by replacing WriteFile in the test program's import table while it lives.
+// Replaces a kernel32 function in the test program's import table while it lives, so the
+// program's own calls of it can be made to fail as a full disk or a bad sector would.
+class ImportPatch {
+public:
+    ImportPatch(const char *function, void *replacement);
+    ~ImportPatch();
+    void *original() const { return original_; }
+
+private:
+    void **slot_;
+    void *original_;
+};
+
+// The next `failures` WriteFile calls write at most `writeAtMost` bytes, and report failure
+// when that is 0, as a full disk does.
 class FailingWrites {
 public:
     FailingWrites(int failures, DWORD writeAtMost = 0);
-    ~FailingWrites();
     static int failuresLeft;
     static DWORD atMost;
+
+private:
+    ImportPatch patch_;
+};
+
+// The next `failures` ReadFile calls read at most `readAtMost` bytes and report failure.
+class FailingReads {
+public:
+    FailingReads(int failures, DWORD readAtMost = 0);
+    static int failuresLeft;
+    static DWORD atMost;
+
+private:
+    ImportPatch patch_;
 };
