@@ -129,11 +129,9 @@ void AdvanceStreams(int id, LONGLONG now, DWORD *wait) {
             Enqueue(id, std::move(it));
         }
         Deliver(id);
-        if (d.streams.empty()) return;  // discarded meanwhile
-        Stream &cur = d.streams.front();
-        if (cur.pos < cur.data->size()) {
+        if (s.pos < data.size()) {
             // Full speed: Deliver wakes us when the waiting bytes run low.
-            *wait = std::min<DWORD>(*wait, cur.rate ? 10 : 50);
+            *wait = std::min<DWORD>(*wait, s.rate ? 10 : 50);
             return;
         }
         d.streams.pop_front();
@@ -187,6 +185,8 @@ const char *const kCalls[] = {
     "midiOutShortMsg", "midiOutLongMsg", "midiOutReset", "midiOutGetID", "midiOutMessage",
     "midiOutGetVolume", "midiOutSetVolume", "midiOutCachePatches", "midiOutCacheDrumPatches",
     "midiOutGetErrorTextA", "midiOutGetErrorTextW", "midiConnect", "midiDisconnect",
+    // Entry points other system DLLs load lazily; counted to show they arrive here.
+    "mmioOpenA", "mmioOpenW", "PlaySoundA", "PlaySoundW",
 };
 const struct {
     const char *alias, *call;
@@ -430,6 +430,13 @@ std::string HexBytes(const std::string &bytes) {
     return s;
 }
 
+// A loopback echo reaches the input only while it is open, as a synth's echo
+// reaches nobody while no program listens.
+static bool LoopOpen(const OutDev &o) {
+    const InDev *in = InById(o.loopIn);
+    return in && in->handle;
+}
+
 void Emit(int id, const char *data, size_t n, bool thru) {
     OutDev &o = S().outs[id];
     o.sent.append(data, n);
@@ -439,7 +446,7 @@ void Emit(int id, const char *data, size_t n, bool thru) {
             S().writes.push_back({"out" + std::to_string(id) + ".syx", std::string(data, n)});
         return;  // thru data is not echoed back, or a loopback pair would feed itself
     }
-    if (o.loopIn >= 0 && InById(o.loopIn)) {
+    if (LoopOpen(o)) {
         Item it{ItemKind::Bytes};
         it.bytes.assign(data, n);
         Enqueue(o.loopIn, std::move(it));
@@ -457,7 +464,7 @@ void EmitShort(int id, DWORD msg, bool thru) {
             wire += static_cast<char>((msg >> (8 * i)) & 0xFF);
         S().writes.push_back({"out" + std::to_string(id) + ".short", HexBytes(wire) + "\r\n"});
     }
-    if (!thru && o.loopIn >= 0 && InById(o.loopIn)) {
+    if (!thru && LoopOpen(o)) {
         Item it{ItemKind::Short};
         it.msg = msg;
         Enqueue(o.loopIn, std::move(it));

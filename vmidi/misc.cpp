@@ -96,8 +96,16 @@ MMRESULT WINAPI timeBeginPeriod(UINT period) { return period ? TIMERR_NOERROR : 
 MMRESULT WINAPI timeEndPeriod(UINT period) { return period ? TIMERR_NOERROR : TIMERR_NOCANDO; }
 
 // No sound hardware behind this driver: every sound request fails quietly.
-BOOL WINAPI PlaySoundA(LPCSTR, HMODULE, DWORD) { return FALSE; }
-BOOL WINAPI PlaySoundW(LPCWSTR, HMODULE, DWORD) { return FALSE; }
+BOOL WINAPI PlaySoundA(LPCSTR, HMODULE, DWORD) {
+    Lock l;
+    Answer("PlaySoundA", MMSYSERR_NOTSUPPORTED);
+    return FALSE;
+}
+BOOL WINAPI PlaySoundW(LPCWSTR, HMODULE, DWORD) {
+    Lock l;
+    Answer("PlaySoundW", MMSYSERR_NOTSUPPORTED);
+    return FALSE;
+}
 BOOL WINAPI sndPlaySoundA(LPCSTR, UINT) { return FALSE; }
 BOOL WINAPI sndPlaySoundW(LPCWSTR, UINT) { return FALSE; }
 UINT WINAPI waveOutGetNumDevs(void) { return 0; }
@@ -108,10 +116,14 @@ UINT WINAPI joyGetNumDevs(void) { return 0; }
 
 // Multimedia file I/O: no file opens, so callers take their failure path.
 HMMIO WINAPI mmioOpenA(LPSTR, LPMMIOINFO info, DWORD) {
+    Lock l;
+    Answer("mmioOpenA", MMIOERR_CANNOTOPEN);
     if (info) info->wErrorRet = MMIOERR_CANNOTOPEN;
     return nullptr;
 }
 HMMIO WINAPI mmioOpenW(LPWSTR, LPMMIOINFO info, DWORD) {
+    Lock l;
+    Answer("mmioOpenW", MMIOERR_CANNOTOPEN);
     if (info) info->wErrorRet = MMIOERR_CANNOTOPEN;
     return nullptr;
 }

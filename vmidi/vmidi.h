@@ -65,8 +65,9 @@ VMIDI_API void vmidi_reset(void);
 VMIDI_API int  vmidi_add_input(const char *name);
 VMIDI_API int  vmidi_add_output(const char *name);
 /* Add an input and an output both named "Loopback": what is played on the
- * output arrives at the input at the output's play rate. Returns the input id,
- * and the output id through out_id when it is not NULL. */
+ * output arrives at the input at the output's play rate, while the input is
+ * open (then like any input data: it waits for midiInStart and buffers).
+ * Returns the input id, and the output id through out_id when not NULL. */
 VMIDI_API int  vmidi_add_loopback(int *out_id);
 /* Play rate in bytes/s of one output (0 = each long message is done at once,
  * still reported by MM_MOM_DONE from the driver's thread). out_id -1 sets every
@@ -119,7 +120,8 @@ VMIDI_API BOOL  vmidi_out_info(int out_id, VMIDI_OUT_INFO *info);
 VMIDI_API DWORD vmidi_out_sent(int out_id, void *buf, DWORD cap);
 /* Short messages sent on an output; copies up to cap and returns the total. */
 VMIDI_API DWORD vmidi_out_shorts(int out_id, DWORD *buf, DWORD cap);
-/* How many times a WinMM function was called (name or alias as above). */
+/* How many times a WinMM function was called (name or alias as above; the
+ * lazily loaded mmioOpenA/W and PlaySoundA/W are counted too). */
 VMIDI_API DWORD vmidi_calls(const char *call);
 /* How many of those calls answered rc. */
 VMIDI_API DWORD vmidi_answers(const char *call, MMRESULT rc);

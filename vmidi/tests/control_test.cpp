@@ -269,6 +269,7 @@ TEST_F(ControlTest, GuiLibrariesWorkWithThisDriver) {
                                 GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(nullptr, anim);
     EXPECT_FALSE(SendMessageA(anim, ACM_OPENA, 0, reinterpret_cast<LPARAM>("no-such-clip.avi")));
+    EXPECT_EQ(1u, vmidi_calls("mmioOpenW")) << "comctl32 reached this driver's mmio";
     DestroyWindow(anim);
 
     DWORD tid = GetCurrentThreadId();
