@@ -243,14 +243,15 @@ void RunCommandFile(const std::string &folder, const std::string &name) {
         if (!errors.empty()) ++S().commandErrors;
         ++S().changes;
     }
-    if (errors.empty()) {
-        MoveFileExA(path.c_str(), (folder + "\\" + base + ".done").c_str(), MOVEFILE_REPLACE_EXISTING);
-    } else {
-        std::string part = folder + "\\" + base + ".err-part";
-        if (WriteAll(part, text + "\r\n" + errors, false))
-            MoveFileExA(part.c_str(), (folder + "\\" + base + ".err").c_str(), MOVEFILE_REPLACE_EXISTING);
-    }
-    DeleteFileA(path.c_str());  // in case the rename failed
+    // The .cmd is gone before its .done or .err appears, and that appears whole.
+    if (errors.empty() &&
+        MoveFileExA(path.c_str(), (folder + "\\" + base + ".done").c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    DeleteFileA(path.c_str());
+    if (errors.empty()) return;
+    std::string part = folder + "\\" + base + ".err-part";
+    if (WriteAll(part, text + "\r\n" + errors, false))
+        MoveFileExA(part.c_str(), (folder + "\\" + base + ".err").c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 void PollFolder(const std::string &folder) {
@@ -279,10 +280,11 @@ void PollFolder(const std::string &folder) {
         changes = S().changes;
     }
     if (changes != g_writtenChanges) {
-        g_writtenChanges = changes;
+        // Replacing fails while a reader holds status.txt open: retried next round.
         std::string tmp = folder + "\\status.tmp";
-        if (WriteAll(tmp, StatusText(), false))
-            MoveFileExA(tmp.c_str(), (folder + "\\status.txt").c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (WriteAll(tmp, StatusText(), false) &&
+            MoveFileExA(tmp.c_str(), (folder + "\\status.txt").c_str(), MOVEFILE_REPLACE_EXISTING))
+            g_writtenChanges = changes;
     }
 }
 

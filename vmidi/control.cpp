@@ -43,6 +43,7 @@ void vmidi_reset(void) {
     S().outs.clear();
     S().faults.clear();
     S().counters.clear();
+    S().commandFiles = S().commandErrors = 0;
     S().defaultRate = 3125;
     ++S().changes;
 }

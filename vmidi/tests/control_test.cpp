@@ -152,20 +152,21 @@ TEST_F(ControlTest, ControlFolderRunsCommandFilesAndWritesLogs) {
     vmidi_set_rate(0, 0);
     HMIDIIN hi = OpenIn(0);
     HMIDIOUT ho = OpenOut(0);
-    Buffers bufs(hi, 4, 64);
+    Buffers bufs(hi, 6, 64);
     bufs.AddAll();
     midiInStart(hi);
     WriteText(dir + "\\dump.syx", Bytes("F0 10 20 F7"));
     // Present before polling starts: they run in name order.
     DropCommands(dir, "2-second", "sysex 0 F0 02 F7\n");
     DropCommands(dir, "1-first", "sysex 0 F0 01 F7\n");
-    DropCommands(dir, "3-broken", "sysex 0 F0 03 F7\nbogus\nstream 0 dump.syx\n");
+    DropCommands(dir, "3-broken", "sysex 0 F0 03 F7\nbogus\nstream 0 dump.syx\nplay 0 dump.syx 100000\n");
     ASSERT_TRUE(vmidi_control_folder(unix.empty() ? dir.c_str() : unix.c_str()));
 
-    ASSERT_TRUE(win.PumpFor(MM_MIM_LONGDATA, 4));
+    ASSERT_TRUE(win.PumpFor(MM_MIM_LONGDATA, 5));
     std::vector<std::string> got;
     for (const Note &n : win.Of(MM_MIM_LONGDATA)) got.push_back(n.data);
-    std::vector<std::string> want = {Bytes("F0 01 F7"), Bytes("F0 02 F7"), Bytes("F0 03 F7"), Bytes("F0 10 20 F7")};
+    std::vector<std::string> want = {Bytes("F0 01 F7"), Bytes("F0 02 F7"), Bytes("F0 03 F7"), Bytes("F0 10 20 F7"),
+                                     Bytes("F0 10 20 F7")};
     EXPECT_EQ(want, got);
     EXPECT_TRUE(WaitForFile(dir + "\\1-first.done"));
     EXPECT_TRUE(WaitForFile(dir + "\\2-second.done"));
@@ -197,7 +198,7 @@ TEST_F(ControlTest, ControlFolderRunsCommandFilesAndWritesLogs) {
     });
     EXPECT_EQ(a + b, syx);
     EXPECT_EQ("90 3C 7F\r\nC0 05\r\n", shorts);
-    for (const char *line : {"in0.name=In\r\n", "out0.name=Out\r\n", "in0.started=1\r\n", "in0.streamed=4\r\n",
+    for (const char *line : {"in0.name=In\r\n", "out0.name=Out\r\n", "in0.started=1\r\n", "in0.streamed=8\r\n",
                              "out0.long=2\r\n", "command_files=3\r\n", "command_errors=1\r\n",
                              "answer.midiOutLongMsg.MMSYSERR_NOERROR=2\r\n"})
         EXPECT_NE(std::string::npos, status.find(line)) << line << " in\n" << status;
