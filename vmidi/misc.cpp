@@ -11,7 +11,7 @@ namespace {
 const char *ErrorText(MMRESULT rc) {
     switch (rc) {
     case MMSYSERR_NOERROR: return "No error.";
-    case MMSYSERR_ERROR: return "Unspecified error.";
+    case MMSYSERR_ERROR: return "General error.";
     case MMSYSERR_BADDEVICEID: return "The device ID is out of range.";
     case MMSYSERR_NOTENABLED: return "The driver could not be enabled.";
     case MMSYSERR_ALLOCATED: return "The device is already in use.";
