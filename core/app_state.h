@@ -60,6 +60,8 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 // The error box: owned by the dialog, default caption, one OK button.
 void ShowError(HWND dialog, const char *text);
+// Enables or disables one control of the dialog.
+void EnableControl(HWND dialog, int id, BOOL enable);
 
 // Capture, verify and accounting.
 void OnCaptureToggled(HWND dialog);

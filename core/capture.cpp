@@ -7,9 +7,12 @@
 
 namespace {
 
-void EnableControl(HWND dialog, int id, BOOL enable)
+// Back to Idle: the data file of the run that ends is closed.
+void CloseDataFile()
 {
-    EnableWindow(GetDlgItem(dialog, id), enable);
+    app.mode = Idle;
+    CloseHandle(app.dataFile);
+    app.dataFile = INVALID_HANDLE_VALUE;
 }
 
 void EndCapture(HWND dialog)
@@ -17,9 +20,7 @@ void EndCapture(HWND dialog)
     // Only a running capture holds a file to close.
     if (app.mode != Capturing)
         return;
-    app.mode = Idle;
-    CloseHandle(app.dataFile);
-    app.dataFile = INVALID_HANDLE_VALUE;
+    CloseDataFile();
     EnableControl(dialog, IDC_IN_DEVICE, TRUE);
 }
 
@@ -27,9 +28,7 @@ void EndVerify(HWND dialog)
 {
     if (app.mode != Verifying)
         return;
-    app.mode = Idle;
-    CloseHandle(app.dataFile);
-    app.dataFile = INVALID_HANDLE_VALUE;
+    CloseDataFile();
     std::free(app.compareBuffer);
     app.compareBuffer = nullptr;
     EnableControl(dialog, IDC_IN_DEVICE, TRUE);

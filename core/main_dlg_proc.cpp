@@ -23,6 +23,11 @@ void ShowError(HWND dialog, const char *text)
     MessageBoxA(dialog, text, nullptr, MB_OK);
 }
 
+void EnableControl(HWND dialog, int id, BOOL enable)
+{
+    EnableWindow(GetDlgItem(dialog, id), enable);
+}
+
 static INT_PTR OnCommand(HWND dialog, WPARAM wParam, LPARAM lParam)
 {
     const UINT id = LOWORD(wParam);

@@ -10,11 +10,6 @@ static_assert(sizeof(MIDIHDR) == 64, "the 32-bit MIDI buffer header is 64 bytes"
 
 namespace {
 
-void EnableControl(HWND dialog, int id, BOOL enable)
-{
-    EnableWindow(GetDlgItem(dialog, id), enable);
-}
-
 MIDIHDR *NewInputBuffer()
 {
     auto *header = static_cast<MIDIHDR *>(std::calloc(1, sizeof(MIDIHDR)));

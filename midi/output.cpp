@@ -47,7 +47,7 @@ void ReclaimFinishedSends()
 
 void CloseOutput(HWND dialog)
 {
-    EnableWindow(GetDlgItem(dialog, IDC_SEND), FALSE);
+    EnableControl(dialog, IDC_SEND, FALSE);
     // The device refuses to close until it has played what it was given.
     do {
         app.lastResult = midiOutClose(app.midiOut);
@@ -91,7 +91,7 @@ void OnOutputDeviceSelected(HWND dialog, HWND list)
     const bool opened = app.lastResult == MMSYSERR_NOERROR;
     SetDlgItemTextA(dialog, IDC_OUT_STATE, opened ? "Ok" : "Error opening device");
     if (opened)
-        EnableWindow(GetDlgItem(dialog, IDC_SEND), TRUE);
+        EnableControl(dialog, IDC_SEND, TRUE);
     else
         app.midiOut = nullptr;
 }
