@@ -1,6 +1,8 @@
 # Two front doors: `make run` opens the window, `make test` builds everything and runs every test.
 PRESETS := native x86_64 i686
 JOBS ?= 2
+# Seconds each fuzzer runs in the test command: make test FUZZ_SECONDS=600 for a longer run.
+FUZZ_SECONDS ?= 10
 WINESERVER := /usr/lib/wine/wineserver
 
 .PHONY: all build test run deps clean
@@ -11,6 +13,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
+	@cmake --preset native -DFUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
 	@for preset in $(PRESETS); do \
 	  cmake --preset $$preset >/dev/null && cmake --build --preset $$preset -j$(JOBS) || exit 1; \
 	done
