@@ -145,7 +145,10 @@ DWORD WINAPI EngineThread(void *) {
             Lock l;
             LONGLONG now = Now();
             for (size_t i = 0; i < S().outs.size(); ++i) AdvanceOut(static_cast<int>(i), now, &wait);
-            for (size_t i = 0; i < S().ins.size(); ++i) AdvanceStreams(static_cast<int>(i), now, &wait);
+            for (size_t i = 0; i < S().ins.size(); ++i) {
+                AdvanceStreams(static_cast<int>(i), now, &wait);
+                Deliver(static_cast<int>(i));
+            }
         }
         WaitForSingleObject(g_engineEvent, wait);
     }

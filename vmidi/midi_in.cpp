@@ -135,7 +135,10 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size) {
     hdr->lpNext = nullptr;
     d->queue.push_back(hdr);
     ++S().changes;
-    Deliver(id);
+    // Waiting data goes into the new buffer from the driver's own thread, as a real driver
+    // fills buffers: the program's thread only queues it.
+    if (!d->pending.empty() || d->lossPending)
+        WakeEngine();
     VM_ANSWER(MMSYSERR_NOERROR);
 }
 
