@@ -11,6 +11,25 @@
 static_assert(sizeof(OPENFILENAMEA) == 88, "the 32-bit file-open record is 88 bytes");
 #endif
 
+namespace {
+
+// The file-open dialog and drag and drop are loaded on first use: mapping comdlg32 and shell32
+// (and what they pull in) at start-up would make the window appear noticeably later.
+template <typename Function> Function PlatformCall(Function &loaded, const char *library, const char *name)
+{
+    if (loaded == nullptr) {
+        if (HMODULE module = LoadLibraryA(library))
+            loaded = reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+    }
+    return loaded;
+}
+
+UINT(WINAPI *dragQueryFile)(HDROP, UINT, LPSTR, UINT) = nullptr;
+void(WINAPI *dragFinish)(HDROP) = nullptr;
+BOOL(WINAPI *getOpenFileName)(LPOPENFILENAMEA) = nullptr;
+
+} // namespace
+
 void OnInitDialog(HWND dialog)
 {
     HMENU systemMenu = GetSystemMenu(dialog, FALSE);
@@ -51,10 +70,13 @@ void OnSysCommand(HWND dialog, WPARAM command)
 
 void OnDropFiles(HWND dialog, HDROP drop)
 {
+    if (PlatformCall(dragQueryFile, "shell32.dll", "DragQueryFileA") == nullptr ||
+        PlatformCall(dragFinish, "shell32.dll", "DragFinish") == nullptr)
+        return;
     char text[TEXT_BUFFER_SIZE] = "";
-    DragQueryFileA(drop, 0, text, TEXT_BUFFER_SIZE);
+    dragQueryFile(drop, 0, text, TEXT_BUFFER_SIZE);
     SetDlgItemTextA(dialog, IDC_FILENAME, text);
-    DragFinish(drop);
+    dragFinish(drop);
 }
 
 void OnBrowse(HWND dialog)
@@ -71,7 +93,7 @@ void OnBrowse(HWND dialog)
     request.lpstrDefExt = "syx";
 
     GetDlgItemTextA(dialog, IDC_FILENAME, text, TEXT_BUFFER_SIZE);
-    if (GetOpenFileNameA(&request))
+    if (PlatformCall(getOpenFileName, "comdlg32.dll", "GetOpenFileNameA") != nullptr && getOpenFileName(&request))
         SetDlgItemTextA(dialog, IDC_FILENAME, request.lpstrFile);
 }
 
