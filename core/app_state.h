@@ -49,6 +49,7 @@ struct AppState {
     MMRESULT lastResult;
     char descriptionText[DESCRIPTION_SIZE];
     PendingSend *pendingSends; // blocks the output device may still be reading
+    HWND statusLine;           // IDC_STATUS, looked up once: every input buffer rewrites it
 };
 
 extern AppState app;

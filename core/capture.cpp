@@ -160,5 +160,7 @@ void AccountSysexBuffer(HWND dialog, const unsigned char *data, DWORD n)
     const SysexCounts counts = {app.mode == Verifying, app.byteTotal, app.verifiedBytes,
                                 app.soxCount, app.eoxCount, app.mismatch};
     char text[TEXT_BUFFER_SIZE];
-    SetDlgItemTextA(dialog, IDC_STATUS, FormatSysexStatus(counts, text, TEXT_BUFFER_SIZE));
+    // The same as SetDlgItemTextA on IDC_STATUS, without finding the control for every buffer
+    // (under Wine each lookup is a round trip to the server).
+    SetWindowTextA(app.statusLine, FormatSysexStatus(counts, text, TEXT_BUFFER_SIZE));
 }

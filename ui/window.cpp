@@ -36,6 +36,8 @@ void OnInitDialog(HWND dialog)
     DeleteMenu(systemMenu, SC_SIZE, MF_BYCOMMAND);
     DeleteMenu(systemMenu, SC_MAXIMIZE, MF_BYCOMMAND);
 
+    app.statusLine = GetDlgItem(dialog, IDC_STATUS);
+
     char text[TEXT_BUFFER_SIZE];
     SetDlgItemTextA(dialog, IDC_FILENAME, GetFirstArgument(text, TEXT_BUFFER_SIZE) ? text : DEFAULT_FILE_NAME);
 
