@@ -257,16 +257,7 @@ double TimeToWindow(const std::string &exe, const char *caption, const std::stri
     const bool shown = Poll([&] {
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0)
             return exited = true;
-        HWND found = nullptr;
-        while ((found = FindWindowExA(nullptr, found, "#32770", caption)) != nullptr) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(found, &pid);
-            if (pid == process.dwProcessId && IsWindowVisible(found)) {
-                window = found;
-                return true;
-            }
-        }
-        return false;
+        return (window = FindProcessWindow(process.dwProcessId, caption)) != nullptr;
     }, 30000, 1);
     const double seconds = Seconds() - start;
     if (window != nullptr)
@@ -313,11 +304,11 @@ void StartUp()
 
     // One unmeasured start of each, so all find their files in the cache; then round after round.
     for (Subject &s : subjects)
-        TimeToWindow(DriverFolder() + s.exe, s.caption, work.path());
+        TimeToWindow(ExeFolder() + s.exe, s.caption, work.path());
     bool failed = false;
     for (int i = 0; i < options.runs; ++i) {
         for (Subject &s : subjects) {
-            const double t = TimeToWindow(DriverFolder() + s.exe, s.caption, work.path());
+            const double t = TimeToWindow(ExeFolder() + s.exe, s.caption, work.path());
             if (t >= 0)
                 s.times.push_back(t);
             else if (&s - subjects < 2)

@@ -38,64 +38,16 @@ bool WaitUntil(const std::function<bool()> &pred, DWORD timeoutMs)
 
 } // namespace
 
-std::string DriverFolder()
+HWND FindProcessWindow(DWORD processId, const char *caption)
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    char *slash = std::strrchr(path, '\\');
-    if (slash)
-        slash[1] = '\0';
-    return path;
-}
-
-ScratchFolder::ScratchFolder(const char *prefix)
-{
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    static unsigned counter = 0;
-    char name[MAX_PATH];
-    std::snprintf(name, sizeof(name), "%s%s-%lu-%u", base, prefix, GetCurrentProcessId(), ++counter);
-    CreateDirectoryA(name, nullptr);
-    path_ = name;
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA(Path(entry.cFileName).c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+    HWND found = nullptr;
+    while ((found = FindWindowExA(nullptr, found, "#32770", caption)) != nullptr) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(found, &pid);
+        if (pid == processId && IsWindowVisible(found))
+            return found;
     }
-    RemoveDirectoryA(path_.c_str());
-}
-
-Bytes ReadBytes(const std::string &path)
-{
-    Bytes bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty())
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    bytes.resize(read);
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteBytes(const std::string &path, const Bytes &bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    return nullptr;
 }
 
 Bytes Message(size_t size, unsigned char manufacturer, unsigned seed)
@@ -182,7 +134,7 @@ Program::Program(const std::string &arguments, const VirtualDevices *devices, co
 {
     SetEnvironmentVariableA("VMIDI_CONFIG", devices ? devices->ConfigPath().c_str() : nullptr);
     SetEnvironmentVariableA("VMIDI_CONTROL", devices ? devices->folder().c_str() : nullptr);
-    std::string commandLine = "\"" + DriverFolder() + "brelvane.exe\"" + arguments;
+    std::string commandLine = "\"" + ExeFolder() + "brelvane.exe\"" + arguments;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     STARTUPINFOA startup = {};
@@ -190,18 +142,7 @@ Program::Program(const std::string &arguments, const VirtualDevices *devices, co
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process_))
         return;
-    WaitUntil([&] {
-        HWND found = nullptr;
-        while ((found = FindWindowExA(nullptr, found, "#32770", kCaption)) != nullptr) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(found, &pid);
-            if (pid == process_.dwProcessId && IsWindowVisible(found)) {
-                window_ = found;
-                return true;
-            }
-        }
-        return false;
-    }, 30000);
+    WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, kCaption)) != nullptr; }, 30000);
     if (devices != nullptr)
         devices->WaitFor("command_files", "0", 5000);
 }

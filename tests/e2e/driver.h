@@ -4,6 +4,8 @@
 // folder.
 #pragma once
 
+#include "tests/common/files.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -11,24 +13,6 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
-
-// The folder of the running driver program, with a trailing backslash.
-std::string DriverFolder();
-// A new empty folder under the temporary folder, removed with its files by the destructor.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char *prefix = "brelvane-e2e");
-    ~ScratchFolder();
-    std::string Path(const std::string &name) const { return path_ + "\\" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-Bytes ReadBytes(const std::string &path);
-void WriteBytes(const std::string &path, const Bytes &bytes);
 // One SysEx message of `size` bytes: F0, the manufacturer, counting data, F7.
 Bytes Message(size_t size, unsigned char manufacturer = 0x41, unsigned seed = 0);
 // `count` messages of `size` bytes back to back, as an instrument's dump.
@@ -60,6 +44,9 @@ private:
     ScratchFolder scratch_;
     int commandCount_ = 0;
 };
+
+// The visible dialog window with this caption that belongs to the process, or null.
+HWND FindProcessWindow(DWORD processId, const char *caption);
 
 // A message box or other dialog the program shows besides its main window.
 struct ProgramBox {

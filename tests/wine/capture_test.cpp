@@ -15,7 +15,7 @@ protected:
     }
     void UseFile(const std::string &name) { window->SetText(IDC_FILENAME, folder.Path(name)); }
 
-    TempFolder folder;
+    ScratchFolder folder;
 };
 
 TEST_F(Capture, WritesEveryBufferToANewFileAndCounts)
@@ -60,18 +60,18 @@ TEST_F(Capture, WritesEveryBufferToANewFileAndCounts)
     EXPECT_EQ(app.dataFile, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(window->Enabled(IDC_IN_DEVICE));
     EXPECT_EQ(Status(), "Captured 620 bytes,  1 SOX, 1 EOX (equal)");
-    EXPECT_EQ(ReadFileBytes(path), dump);
+    EXPECT_EQ(ReadBytes(path), dump);
 
     // In Idle the number stays the capture's while the marks go on counting.
     Feed(0, SysexMessage(10));
     EXPECT_EQ(Status(), "Captured 620 bytes,  2 SOX, 2 EOX (equal)");
-    EXPECT_EQ(ReadFileBytes(path), dump);
+    EXPECT_EQ(ReadBytes(path), dump);
 }
 
 TEST_F(Capture, RefusesANameItCannotCreateAndTouchesNothing)
 {
     const Bytes existing = SysexMessage(30);
-    WriteFileBytes(folder.Path("bank.syx"), existing);
+    WriteBytes(folder.Path("bank.syx"), existing);
     const struct {
         const char *what;
         std::string name;
@@ -92,7 +92,7 @@ TEST_F(Capture, RefusesANameItCannotCreateAndTouchesNothing)
         EXPECT_TRUE(window->Enabled(IDC_IN_DEVICE)) << c.what;
         EXPECT_EQ(Status(), "before") << c.what;
     }
-    EXPECT_EQ(ReadFileBytes(folder.Path("bank.syx")), existing);
+    EXPECT_EQ(ReadBytes(folder.Path("bank.syx")), existing);
     EXPECT_FALSE(FileExists(folder.Path("no such folder")));
 }
 
@@ -133,7 +133,7 @@ TEST_F(Capture, VerifyVerdictFollowsEveryBuffer)
     int n = 0;
     for (const VerifyCase &c : cases) {
         const std::string name = "verify" + std::to_string(++n) + ".syx";
-        WriteFileBytes(folder.Path(name), c.file);
+        WriteBytes(folder.Path(name), c.file);
         UseFile(name);
         window->SetText(IDC_STATUS, "before");
         window->Click(IDC_VERIFY);
@@ -160,7 +160,7 @@ TEST_F(Capture, VerifyVerdictFollowsEveryBuffer)
 TEST_F(Capture, AFailedReadDuringVerifyCountsAsADifference)
 {
     const Bytes dump = SysexMessage(620);
-    WriteFileBytes(folder.Path("dump.syx"), dump);
+    WriteBytes(folder.Path("dump.syx"), dump);
     UseFile("dump.syx");
     window->Click(IDC_VERIFY);
     {
@@ -197,7 +197,7 @@ TEST_F(Capture, VerifyWhileCapturingEndsTheCaptureAndReadsItsFile)
     EXPECT_FALSE(window->Checked(IDC_CAPTURE));
     EXPECT_FALSE(window->Enabled(IDC_CAPTURE));
     EXPECT_FALSE(window->Enabled(IDC_IN_DEVICE));
-    EXPECT_EQ(ReadFileBytes(folder.Path("dump.syx")), dump) << "the capture is closed and complete";
+    EXPECT_EQ(ReadBytes(folder.Path("dump.syx")), dump) << "the capture is closed and complete";
 
     FeedBuffers(0, {Slice(dump, 0, 500), Slice(dump, 500, 200)});
     EXPECT_EQ(Status(), "Captured 700 bytes,  1 SOX, 1 EOX (equal),  verify Ok");
@@ -218,7 +218,7 @@ TEST_F(Capture, VerifyWhileCapturingWithAMissingFileLeavesBothOff)
     EXPECT_EQ(app.mode, Idle);
     EXPECT_TRUE(window->Enabled(IDC_IN_DEVICE));
     EXPECT_TRUE(window->Enabled(IDC_CAPTURE));
-    EXPECT_EQ(ReadFileBytes(folder.Path("dump.syx")), dump);
+    EXPECT_EQ(ReadBytes(folder.Path("dump.syx")), dump);
 }
 
 TEST_F(Capture, CountsMarksInIdleAcrossBuffers)
@@ -254,7 +254,7 @@ TEST_F(Capture, AFailedWriteIsReportedPerBufferAndStillCounted)
     EXPECT_EQ(Status(), "Captured 1800 bytes,  2 SOX, 2 EOX (equal)");
     window->Click(IDC_CAPTURE);
     // The file holds what could be written, in order: the third buffer, then a part of the next.
-    EXPECT_EQ(ReadFileBytes(folder.Path("dump.syx")), Concat({Slice(dump, 1000, 500), Slice(SysexMessage(300), 0, 100)}));
+    EXPECT_EQ(ReadBytes(folder.Path("dump.syx")), Concat({Slice(dump, 1000, 500), Slice(SysexMessage(300), 0, 100)}));
 }
 
 TEST_F(Capture, ABufferHandledWhileAnErrorBoxIsOpenIsCountedOnce)
@@ -277,12 +277,12 @@ TEST_F(Capture, ABufferHandledWhileAnErrorBoxIsOpenIsCountedOnce)
     EXPECT_EQ(whileOpen, "Captured 500 bytes,  0 SOX, 1 EOX (NOT equal)");
     EXPECT_EQ(Status(), "Captured 1000 bytes,  1 SOX, 1 EOX (equal)");
     window->Click(IDC_CAPTURE);
-    EXPECT_EQ(ReadFileBytes(folder.Path("dump.syx")), Slice(dump, 500, 500));
+    EXPECT_EQ(ReadBytes(folder.Path("dump.syx")), Slice(dump, 500, 500));
 }
 
 TEST_F(Capture, ACaptureRequestWhileVerifyingEndsTheVerificationFirst)
 {
-    WriteFileBytes(folder.Path("old.syx"), SysexMessage(50));
+    WriteBytes(folder.Path("old.syx"), SysexMessage(50));
     UseFile("old.syx");
     window->Click(IDC_VERIFY);
     ASSERT_EQ(app.mode, Verifying);
@@ -297,7 +297,7 @@ TEST_F(Capture, ACaptureRequestWhileVerifyingEndsTheVerificationFirst)
     EXPECT_FALSE(window->Checked(IDC_VERIFY));
     Feed(0, SysexMessage(20));
     window->Click(IDC_CAPTURE);
-    EXPECT_EQ(ReadFileBytes(folder.Path("new.syx")), SysexMessage(20));
+    EXPECT_EQ(ReadBytes(folder.Path("new.syx")), SysexMessage(20));
     // The verify file was closed: it can be opened for writing again.
     HANDLE old = CreateFileA(folder.Path("old.syx").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(old, INVALID_HANDLE_VALUE);
@@ -311,7 +311,7 @@ TEST_F(Capture, ClosingTheWindowKeepsTheCapturedBytes)
     window->Click(IDC_CAPTURE);
     FeedBuffers(0, {Slice(dump, 0, 500), Slice(dump, 500, 100)});
     window.reset();
-    EXPECT_EQ(ReadFileBytes(folder.Path("dump.syx")), dump);
+    EXPECT_EQ(ReadBytes(folder.Path("dump.syx")), dump);
     VMIDI_IN_INFO info = InInfo(0);
     EXPECT_FALSE(info.open) << "the device is released";
 }

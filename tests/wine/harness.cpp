@@ -203,64 +203,6 @@ bool PumpUntil(const std::function<bool()> &pred, DWORD timeoutMs)
     return true;
 }
 
-TempFolder::TempFolder()
-{
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    static unsigned counter = 0;
-    char name[MAX_PATH];
-    wsprintfA(name, "%sbrelvane-test-%lu-%u", base, GetCurrentProcessId(), ++counter);
-    CreateDirectoryA(name, nullptr);
-    path_ = name;
-}
-
-TempFolder::~TempFolder()
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                const std::string file = Path(entry.cFileName);
-                SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(file.c_str());
-            }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryA(path_.c_str());
-}
-
-std::vector<unsigned char> ReadFileBytes(const std::string &path)
-{
-    std::vector<unsigned char> bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty())
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    bytes.resize(read);
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteFileBytes(const std::string &path, const std::vector<unsigned char> &bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-bool FileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 HDROP MakeDrop(const std::vector<std::string> &paths)
 {
     SIZE_T size = sizeof(DROPFILES) + 1;
@@ -280,15 +222,6 @@ HDROP MakeDrop(const std::vector<std::string> &paths)
     return static_cast<HDROP>(memory);
 }
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    char *slash = std::strrchr(path, '\\');
-    if (slash)
-        slash[1] = '\0';
-    return path;
-}
 
 int FailingWrites::failuresLeft = 0;
 DWORD FailingWrites::atMost = 0;

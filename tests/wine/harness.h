@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/common/files.h"
 
 #include <functional>
 #include <string>
@@ -84,27 +85,8 @@ void Pump(DWORD ms = 0);
 // Pumps until pred() holds or timeoutMs passes; returns pred().
 bool PumpUntil(const std::function<bool()> &pred, DWORD timeoutMs = 5000);
 
-// A folder of its own for a test's files, removed with its contents afterwards.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    std::string Path(const std::string &name) const { return path_ + "\\" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::vector<unsigned char> ReadFileBytes(const std::string &path);
-void WriteFileBytes(const std::string &path, const std::vector<unsigned char> &bytes);
-bool FileExists(const std::string &path);
-
 // A drop handle as the shell makes it, holding the given paths.
 HDROP MakeDrop(const std::vector<std::string> &paths);
-
-// The folder of the running test program, with a trailing backslash.
-std::string ProgramFolder();
 
 // Replaces a kernel32 function in the test program's import table while it lives, so the
 // program's own calls of it can be made to fail as a full disk or a bad sector would.

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
 
 // One SysEx message of `size` bytes (at least 2): F0, the manufacturer, counting data, F7.
 inline Bytes SysexMessage(size_t size, unsigned char manufacturer = 0x41, unsigned char seed = 0)

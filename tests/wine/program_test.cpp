@@ -14,7 +14,7 @@ class RunningProgram {
 public:
     explicit RunningProgram(const std::string &arguments, const std::string &folder = "")
     {
-        std::string commandLine = "\"" + ProgramFolder() + "brelvane.exe\"" + arguments;
+        std::string commandLine = "\"" + ExeFolder() + "brelvane.exe\"" + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         std::vector<char> line(commandLine.begin(), commandLine.end());
@@ -207,7 +207,7 @@ BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR data)
 // The program's resources: the template in its extended form and the 86-byte manifest, nothing else.
 TEST(Program, CarriesExactlyTheTemplateAndTheManifest)
 {
-    HMODULE module = LoadLibraryExA((ProgramFolder() + "brelvane.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExA((ExeFolder() + "brelvane.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
 
     std::vector<ULONG_PTR> types;

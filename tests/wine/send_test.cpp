@@ -18,7 +18,7 @@ protected:
     // Writes the file, names it in the box and clicks Send.
     void SendFile(const Bytes &content)
     {
-        WriteFileBytes(folder.Path("send.syx"), content);
+        WriteBytes(folder.Path("send.syx"), content);
         window->SetText(IDC_FILENAME, folder.Path("send.syx"));
         window->Click(IDC_SEND);
         vmidi_wait_out(0, 5000);
@@ -37,7 +37,7 @@ protected:
         vmidi_out_info(0, &info);
         return info.longCount;
     }
-    TempFolder folder;
+    ScratchFolder folder;
 };
 
 TEST_F(Send, AShortRolandFileGoesOutWithoutAQuestion)
@@ -126,7 +126,7 @@ TEST_F(Send, AFileThatCannotBeOpenedShowsOnlyItsBox)
 TEST_F(Send, AFileReadShortSendsNothing)
 {
     const Bytes file = SysexMessage(900);
-    WriteFileBytes(folder.Path("send.syx"), file);
+    WriteBytes(folder.Path("send.syx"), file);
     window->SetText(IDC_FILENAME, folder.Path("send.syx"));
     BoxAnswerer boxes;
     {
@@ -207,9 +207,9 @@ TEST(Loopback, ASentFileComesBackAsAnIdenticalCaptureAndVerifies)
     int loopOut = -1;
     const int loopIn = vmidi_add_loopback(&loopOut);
     vmidi_set_rate(-1, 31250); // ten times MIDI speed keeps the test short
-    TempFolder folder;
+    ScratchFolder folder;
     const Bytes bank = Concat({SysexMessage(1200, 0x41, 1), SysexMessage(800, 0x41, 2)});
-    WriteFileBytes(folder.Path("bank.syx"), bank);
+    WriteBytes(folder.Path("bank.syx"), bank);
     {
         MainWindow window;
         window.Choose(IDC_IN_DEVICE, loopIn);
@@ -221,7 +221,7 @@ TEST(Loopback, ASentFileComesBackAsAnIdenticalCaptureAndVerifies)
         EXPECT_TRUE(PumpUntil([&] { return window.Text(IDC_STATUS) == "Captured 2000 bytes,  2 SOX, 2 EOX (equal)"; }))
             << window.Text(IDC_STATUS);
         window.Click(IDC_CAPTURE);
-        EXPECT_EQ(ReadFileBytes(folder.Path("echo.syx")), bank);
+        EXPECT_EQ(ReadBytes(folder.Path("echo.syx")), bank);
 
         window.SetText(IDC_FILENAME, folder.Path("echo.syx"));
         window.Click(IDC_VERIFY);

@@ -150,7 +150,7 @@ TEST(DroppedFiles, OnlyTheFirstNameIsTaken)
 TEST(Browse, OpensWithTheBoxTextAndCancelChangesNothing)
 {
     MainWindow window;
-    TempFolder folder;
+    ScratchFolder folder;
     window.SetText(IDC_FILENAME, folder.Path("old.syx"));
     BoxAnswerer boxes;
     boxes.Next(IDCANCEL);
@@ -165,7 +165,7 @@ TEST(Browse, OpensWithTheBoxTextAndCancelChangesNothing)
 TEST(Browse, ChosenNameIsAFullPathAndGetsTheExtension)
 {
     MainWindow window;
-    TempFolder folder;
+    ScratchFolder folder;
     BoxAnswerer boxes;
     boxes.TypeFileName(folder.Path("new dump"));
     boxes.Next(IDOK);
