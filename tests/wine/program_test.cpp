@@ -70,7 +70,7 @@ private:
     HWND window_ = nullptr;
 };
 
-struct ControlSpec {
+struct TemplateControl {
     int id;
     const char *className;
     const char *text;
@@ -78,7 +78,7 @@ struct ControlSpec {
     RECT units; // x, y, width, height in dialog units
 };
 
-const ControlSpec kControls[14] = {
+const TemplateControl kControls[14] = {
     {-1, "Button", "MIDI &in", 0x50000007, {6, 6, 137, 60}},
     {IDC_IN_DEVICE, "ComboBox", "", 0x50210003, {12, 18, 126, 205}},
     {IDC_IN_STATE, "Static", "?", 0x50020000, {13, 34, 115, 8}},
@@ -124,34 +124,34 @@ TEST(Program, WindowHasTheTemplatesControlsSeenFromOutside)
         return RECT{x, y, x + MulDiv(r.right, baseX, 4), y + MulDiv(r.bottom, baseY, 8)};
     };
     HWND child = GetWindow(window, GW_CHILD);
-    for (const ControlSpec &spec : kControls) {
-        ASSERT_NE(child, nullptr) << spec.text;
+    for (const TemplateControl &want : kControls) {
+        ASSERT_NE(child, nullptr) << want.text;
         char className[32];
         GetClassNameA(child, className, sizeof(className));
-        EXPECT_STREQ(className, spec.className) << spec.text;
-        EXPECT_EQ(GetDlgCtrlID(child), spec.id) << spec.text;
+        EXPECT_STREQ(className, want.className) << want.text;
+        EXPECT_EQ(GetDlgCtrlID(child), want.id) << want.text;
         // Controls move some template bits elsewhere when created (a combo box's scroll bar goes
         // to its list, an edit's border to its extended style); the exact template values are
         // checked in the resource itself below. These bits stay as the template set them.
         const DWORD kept = WS_CHILD | WS_VISIBLE | WS_DISABLED | WS_GROUP | WS_TABSTOP;
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & kept, spec.style & kept) << spec.text;
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & 0x0000FFFFu & spec.style, spec.style & 0xFFFFu)
-            << spec.text;
-        if (std::strcmp(spec.className, "ComboBox") != 0) {
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & kept, want.style & kept) << want.text;
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & 0x0000FFFFu & want.style, want.style & 0xFFFFu)
+            << want.text;
+        if (std::strcmp(want.className, "ComboBox") != 0) {
             char text[64] = "";
             SendMessageA(child, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
-            EXPECT_STREQ(text, spec.id == IDC_FILENAME ? DEFAULT_FILE_NAME : spec.text) << spec.text;
+            EXPECT_STREQ(text, want.id == IDC_FILENAME ? DEFAULT_FILE_NAME : want.text) << want.text;
         }
 
-        const RECT expected = toPixels(spec.units);
+        const RECT expected = toPixels(want.units);
         RECT actual;
         GetWindowRect(child, &actual);
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT *>(&actual), 2);
-        EXPECT_EQ(actual.left, expected.left) << spec.text;
-        EXPECT_EQ(actual.top, expected.top) << spec.text;
-        EXPECT_EQ(actual.right, expected.right) << spec.text;
-        if (std::strcmp(spec.className, "ComboBox") != 0)
-            EXPECT_EQ(actual.bottom, expected.bottom) << spec.text;
+        EXPECT_EQ(actual.left, expected.left) << want.text;
+        EXPECT_EQ(actual.top, expected.top) << want.text;
+        EXPECT_EQ(actual.right, expected.right) << want.text;
+        if (std::strcmp(want.className, "ComboBox") != 0)
+            EXPECT_EQ(actual.bottom, expected.bottom) << want.text;
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "more than 14 controls";
