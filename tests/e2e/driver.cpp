@@ -236,6 +236,11 @@ bool Program::WaitText(int id, const std::string &text, DWORD timeoutMs) const
     return WaitText(id, [&](const std::string &shown) { return shown == text; }, timeoutMs);
 }
 
+bool Program::WaitChecked(int id, bool checked, DWORD timeoutMs) const
+{
+    return WaitUntil([&] { return Checked(id) == checked; }, timeoutMs);
+}
+
 namespace {
 struct BoxSearch {
     DWORD pid;

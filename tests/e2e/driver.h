@@ -80,6 +80,9 @@ public:
     // Waits until the control's text satisfies pred (or equals text).
     bool WaitText(int id, const std::function<bool(const std::string &)> &pred, DWORD timeoutMs = 20000) const;
     bool WaitText(int id, const std::string &text, DWORD timeoutMs = 20000) const;
+    // Waits until a check box shows the state. A box flips before its handler runs, and the
+    // answer to the query comes only once the program is idle, so the handler has finished.
+    bool WaitChecked(int id, bool checked, DWORD timeoutMs = 20000) const;
 
     // Boxes open now, oldest first.
     std::vector<ProgramBox> Boxes() const;

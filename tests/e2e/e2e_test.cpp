@@ -37,9 +37,7 @@ TEST_F(EndToEnd, TypicalCaptureStepByStep)
 
     // 2. Capture into the default name, a new file in the working folder.
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(devices.WaitFor("in0.open", "1"));
-    Sleep(200);
-    EXPECT_TRUE(program.Checked(IDC_CAPTURE));
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
     EXPECT_FALSE(program.Enabled(IDC_IN_DEVICE));
 
     // 3. The instrument dumps 12 messages, arriving in pieces of odd sizes.
@@ -49,8 +47,8 @@ TEST_F(EndToEnd, TypicalCaptureStepByStep)
 
     // 4. Untick: the file holds the dump exactly, and the list can be used again.
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(program.WaitText(IDC_STATUS, CapturedLine(dump.size(), 12)));
-    Sleep(200);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
+    EXPECT_EQ(program.Text(IDC_STATUS), CapturedLine(dump.size(), 12));
     EXPECT_TRUE(program.Enabled(IDC_IN_DEVICE));
     EXPECT_EQ(ReadBytes(work.Path("z_new.syx")), dump);
 
@@ -99,8 +97,7 @@ TEST_F(EndToEnd, VerifiesIdenticalChangedAndLongerDumps)
                    s.size() > 16 && s.compare(s.size() - std::strlen(c.verdict), std::string::npos, c.verdict) == 0;
         })) << c.what << ": " << program.Text(IDC_STATUS);
         program.Click(IDC_VERIFY);
-        Sleep(200);
-        EXPECT_FALSE(program.Checked(IDC_VERIFY));
+        EXPECT_TRUE(program.WaitChecked(IDC_VERIFY, false));
     }
 }
 
@@ -150,8 +147,7 @@ TEST_F(EndToEnd, ACaptureToAnExistingNameLeavesThatFileAlone)
     program.Click(IDC_CAPTURE);
     const ProgramBox box = program.Answer(IDOK);
     EXPECT_EQ(box.text, "error writing file. (file already exists?)");
-    Sleep(200);
-    EXPECT_FALSE(program.Checked(IDC_CAPTURE));
+    EXPECT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
     ASSERT_TRUE(devices.Command("file 0 " + devices.Put("other.syx", Dump(2, 50)) + "\n"));
     EXPECT_TRUE(program.WaitText(IDC_STATUS, "Captured 0 bytes,  2 SOX, 2 EOX (equal)"));
     EXPECT_EQ(ReadBytes(path), precious);
@@ -171,13 +167,12 @@ TEST_F(EndToEnd, LoopbackRoundTripSendWhileCapturingThenVerify)
 
     program.Type(IDC_FILENAME, echoPath);
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(program.WaitText(IDC_FILENAME, echoPath));
-    Sleep(200);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
     program.Type(IDC_FILENAME, bankPath);
     program.Click(IDC_SEND);
     EXPECT_TRUE(program.WaitText(IDC_STATUS, CapturedLine(bank.size(), 6))) << program.Text(IDC_STATUS);
     program.Click(IDC_CAPTURE);
-    Sleep(300);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
     EXPECT_EQ(ReadBytes(echoPath), bank);
 
     program.Type(IDC_FILENAME, echoPath);
@@ -213,12 +208,11 @@ TEST_F(EndToEnd, AMegabyteAtFullSpeedIsCapturedWhole)
     program.Choose(IDC_IN_DEVICE, 0);
     ASSERT_TRUE(program.WaitText(IDC_IN_STATE, "Ok"));
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(program.WaitText(IDC_STATUS, "?"));
-    Sleep(200);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
     ASSERT_TRUE(devices.Command("stream 0 " + devices.Put("fast-in.syx", dump) + "\n"));
     EXPECT_TRUE(program.WaitText(IDC_STATUS, CapturedLine(dump.size(), 2048), 60000)) << program.Text(IDC_STATUS);
     program.Click(IDC_CAPTURE);
-    Sleep(300);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
     EXPECT_EQ(devices.Number("in0.lost"), 0u);
     EXPECT_EQ(ReadBytes(work.Path("fast.syx")), dump);
 

@@ -124,12 +124,11 @@ TEST(Faults, EveryInjectedFaultIsHandled)
         OpenInput(program, devices, 1);
         ASSERT_TRUE(program.WaitText(IDC_IN_STATE, "Ok"));
         program.Click(IDC_CAPTURE);
-        Sleep(300);
-        ASSERT_TRUE(program.Checked(IDC_CAPTURE));
+        ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
         devices.Command("file 1 " + devices.Put("dump.syx", dump) + " 250\n");
         EXPECT_TRUE(program.WaitText(IDC_STATUS, "Captured 1200 bytes,  4 SOX, 4 EOX (equal)")) << program.Text(IDC_STATUS);
         program.Click(IDC_CAPTURE);
-        Sleep(300);
+        ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
         EXPECT_EQ(ReadBytes(work.Path("after.syx")), dump);
         PostMessageA(program.window(), WM_CLOSE, 0, 0);
         EXPECT_EQ(program.WaitForExit(15000), 0u);
@@ -147,8 +146,7 @@ TEST(Faults, ALossyInputLosesOnlyWhatNeverReachedTheProgram)
     OpenInput(program, devices);
     program.Type(IDC_FILENAME, work.Path("lossy.syx"));
     program.Click(IDC_CAPTURE);
-    Sleep(300);
-    ASSERT_TRUE(program.Checked(IDC_CAPTURE));
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
     const std::string patch = devices.Put("patch.syx", Message(40));
     devices.Command("lossy 0 on\n");
     program.Type(IDC_FILENAME, patch);
@@ -162,7 +160,7 @@ TEST(Faults, ALossyInputLosesOnlyWhatNeverReachedTheProgram)
     for (const std::string &text : boxes)
         EXPECT_EQ(text, "MM_MIM_LONGERROR");
     program.Click(IDC_CAPTURE);
-    Sleep(300);
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
     const unsigned long long delivered = devices.Number("in0.delivered");
     EXPECT_EQ(delivered + devices.Number("in0.lost"), 40000u);
     EXPECT_EQ(ReadBytes(work.Path("lossy.syx")).size(), delivered);

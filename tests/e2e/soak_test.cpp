@@ -27,9 +27,7 @@ TEST(Soak, ALongDumpUnderLoadIsCapturedWhole)
     program.Choose(IDC_OUT_DEVICE, 1);
     ASSERT_TRUE(program.WaitText(IDC_OUT_STATE, "Ok"));
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(devices.WaitFor("in0.open", "1"));
-    Sleep(300);
-    ASSERT_TRUE(program.Checked(IDC_CAPTURE));
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, true));
     ASSERT_TRUE(devices.Command("stream 0 " + devices.Put("dump.syx", dump) + "\n"));
 
     // An error box left open for two seconds while the dump keeps coming: the box's own
@@ -62,9 +60,8 @@ TEST(Soak, ALongDumpUnderLoadIsCapturedWhole)
                              " SOX, " + std::to_string(messages) + " EOX (equal)";
     EXPECT_TRUE(program.WaitText(IDC_STATUS, done, 300000)) << program.Text(IDC_STATUS);
     program.Click(IDC_CAPTURE);
-    ASSERT_TRUE(program.WaitText(IDC_STATUS, done));
-    Sleep(300);
-    EXPECT_FALSE(program.Checked(IDC_CAPTURE));
+    ASSERT_TRUE(program.WaitChecked(IDC_CAPTURE, false));
+    EXPECT_EQ(program.Text(IDC_STATUS), done);
     EXPECT_EQ(devices.Number("in0.lost"), 0u);
     EXPECT_TRUE(ReadBytes(capturePath) == dump) << "the capture file differs from the dump";
     EXPECT_EQ(devices.Sent(0).size() + devices.Sent(1).size(), sends * patch.size());
