@@ -35,6 +35,20 @@ void EndVerify(HWND dialog)
     EnableControl(dialog, IDC_CAPTURE, TRUE);
 }
 
+// Opens the file named in the box as the data file, shared for reading only. When it cannot
+// be opened: the error box, and the check box that asked is unticked again.
+bool OpenDataFile(HWND dialog, DWORD access, DWORD creation, const char *error, int checkBox)
+{
+    char text[TEXT_BUFFER_SIZE];
+    GetDlgItemTextA(dialog, IDC_FILENAME, text, TEXT_BUFFER_SIZE);
+    app.dataFile = CreateFileA(text, access, FILE_SHARE_READ, nullptr, creation, 0, nullptr);
+    if (app.dataFile != INVALID_HANDLE_VALUE)
+        return true;
+    ShowError(dialog, error);
+    CheckDlgButton(dialog, checkBox, BST_UNCHECKED);
+    return false;
+}
+
 void StartCapture(HWND dialog)
 {
     if (app.mode == Verifying) {
@@ -47,16 +61,10 @@ void StartCapture(HWND dialog)
     if (app.mode == Capturing)
         return; // already capturing into an open file
 
-    char text[TEXT_BUFFER_SIZE];
-    GetDlgItemTextA(dialog, IDC_FILENAME, text, TEXT_BUFFER_SIZE);
     // A new file only: an existing one is never appended to, truncated or overwritten, and
     // nobody else may write to it while it is captured.
-    app.dataFile = CreateFileA(text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
-    if (app.dataFile == INVALID_HANDLE_VALUE) {
-        ShowError(dialog, "error writing file. (file already exists?)");
-        CheckDlgButton(dialog, IDC_CAPTURE, BST_UNCHECKED);
+    if (!OpenDataFile(dialog, GENERIC_WRITE, CREATE_NEW, "error writing file. (file already exists?)", IDC_CAPTURE))
         return;
-    }
     app.eoxCount = 0;
     app.soxCount = 0;
     app.byteTotal = 0;
@@ -71,14 +79,8 @@ void StartVerify(HWND dialog)
     if (app.mode == Capturing)
         ClickCheckbox(dialog, IDC_CAPTURE, BST_UNCHECKED);
 
-    char text[TEXT_BUFFER_SIZE];
-    GetDlgItemTextA(dialog, IDC_FILENAME, text, TEXT_BUFFER_SIZE);
-    app.dataFile = CreateFileA(text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (app.dataFile == INVALID_HANDLE_VALUE) {
-        ShowError(dialog, "error opening file");
-        CheckDlgButton(dialog, IDC_VERIFY, BST_UNCHECKED);
+    if (!OpenDataFile(dialog, GENERIC_READ, OPEN_EXISTING, "error opening file", IDC_VERIFY))
         return;
-    }
     auto *compare = static_cast<unsigned char *>(std::malloc(COMPARE_BUFFER_SIZE));
     if (compare == nullptr) {
         CloseHandle(app.dataFile);

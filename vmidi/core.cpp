@@ -5,6 +5,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace vm {
@@ -484,6 +485,28 @@ void CompleteHead(int id) {
     o.headStarted = false;
     h->dwFlags = (h->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
     Notify(o.cb, o.handle, MM_MOM_DONE, reinterpret_cast<DWORD_PTR>(h), 0);
+}
+
+bool HeaderOk(const MIDIHDR *h, UINT size) {
+    return h && size >= offsetof(MIDIHDR, dwOffset);
+}
+
+MMRESULT PrepareHeader(bool deviceOk, MIDIHDR *h, UINT size) {
+    if (!deviceOk) return MMSYSERR_INVALHANDLE;
+    if (!HeaderOk(h, size) || !h->lpData) return MMSYSERR_INVALPARAM;
+    if (h->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
+    h->lpNext = nullptr;
+    h->dwFlags = (h->dwFlags | MHDR_PREPARED) & ~(MHDR_DONE | MHDR_INQUEUE);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT UnprepareHeader(bool deviceOk, MIDIHDR *h, UINT size) {
+    if (!HeaderOk(h, size)) return MMSYSERR_INVALPARAM;
+    if (!(h->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
+    if (!deviceOk) return MMSYSERR_INVALHANDLE;
+    if (h->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    h->dwFlags &= ~MHDR_PREPARED;
+    return MMSYSERR_NOERROR;
 }
 
 void WakeEngine() {

@@ -144,6 +144,11 @@ UINT_PTR NewHandle();
 void Notify(const Callback &cb, UINT_PTR handle, UINT msg, DWORD_PTR p1, DWORD_PTR p2);
 MMRESULT CheckCallback(DWORD_PTR cb, DWORD flags);
 
+// Headers, alike for inputs and outputs; deviceOk says whether the handle names a device.
+bool HeaderOk(const MIDIHDR *h, UINT size);
+MMRESULT PrepareHeader(bool deviceOk, MIDIHDR *h, UINT size);
+MMRESULT UnprepareHeader(bool deviceOk, MIDIHDR *h, UINT size);
+
 // Input side.
 void Enqueue(int in, Item item);
 void Deliver(int in);

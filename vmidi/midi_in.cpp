@@ -8,10 +8,6 @@ using namespace vm;
 
 namespace {
 
-bool HeaderOk(const MIDIHDR *h, UINT size) {
-    return h && size >= offsetof(MIDIHDR, dwOffset);
-}
-
 void FillCaps(const InDev &d, MIDIINCAPSA *c) {
     memset(c, 0, sizeof(*c));
     c->wMid = MM_UNMAPPED;
@@ -103,22 +99,12 @@ MMRESULT WINAPI midiInClose(HMIDIIN h) {
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size) {
     VM_ENTER("midiInPrepareHeader");
-    if (!InByHandle(reinterpret_cast<UINT_PTR>(h))) VM_ANSWER(MMSYSERR_INVALHANDLE);
-    if (!HeaderOk(hdr, size) || !hdr->lpData) VM_ANSWER(MMSYSERR_INVALPARAM);
-    if (hdr->dwFlags & MHDR_PREPARED) VM_ANSWER(MMSYSERR_NOERROR);
-    hdr->lpNext = nullptr;
-    hdr->dwFlags = (hdr->dwFlags | MHDR_PREPARED) & ~(MHDR_DONE | MHDR_INQUEUE);
-    VM_ANSWER(MMSYSERR_NOERROR);
+    VM_ANSWER(PrepareHeader(InByHandle(reinterpret_cast<UINT_PTR>(h)) != nullptr, hdr, size));
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN h, LPMIDIHDR hdr, UINT size) {
     VM_ENTER("midiInUnprepareHeader");
-    if (!HeaderOk(hdr, size)) VM_ANSWER(MMSYSERR_INVALPARAM);
-    if (!(hdr->dwFlags & MHDR_PREPARED)) VM_ANSWER(MMSYSERR_NOERROR);
-    if (!InByHandle(reinterpret_cast<UINT_PTR>(h))) VM_ANSWER(MMSYSERR_INVALHANDLE);
-    if (hdr->dwFlags & MHDR_INQUEUE) VM_ANSWER(MIDIERR_STILLPLAYING);
-    hdr->dwFlags &= ~MHDR_PREPARED;
-    VM_ANSWER(MMSYSERR_NOERROR);
+    VM_ANSWER(UnprepareHeader(InByHandle(reinterpret_cast<UINT_PTR>(h)) != nullptr, hdr, size));
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN h, LPMIDIHDR hdr, UINT size) {

@@ -8,10 +8,6 @@ using namespace vm;
 
 namespace {
 
-bool HeaderOk(const MIDIHDR *h, UINT size) {
-    return h && size >= offsetof(MIDIHDR, dwOffset);
-}
-
 bool IsMapperId(UINT_PTR id) {
     return id == static_cast<UINT_PTR>(static_cast<UINT>(MIDI_MAPPER)) ||
            id == static_cast<UINT_PTR>(-1);
@@ -114,22 +110,12 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT h) {
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size) {
     VM_ENTER("midiOutPrepareHeader");
-    if (!OutByHandle(reinterpret_cast<UINT_PTR>(h))) VM_ANSWER(MMSYSERR_INVALHANDLE);
-    if (!HeaderOk(hdr, size) || !hdr->lpData) VM_ANSWER(MMSYSERR_INVALPARAM);
-    if (hdr->dwFlags & MHDR_PREPARED) VM_ANSWER(MMSYSERR_NOERROR);
-    hdr->lpNext = nullptr;
-    hdr->dwFlags = (hdr->dwFlags | MHDR_PREPARED) & ~(MHDR_DONE | MHDR_INQUEUE);
-    VM_ANSWER(MMSYSERR_NOERROR);
+    VM_ANSWER(PrepareHeader(OutByHandle(reinterpret_cast<UINT_PTR>(h)) != nullptr, hdr, size));
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT h, LPMIDIHDR hdr, UINT size) {
     VM_ENTER("midiOutUnprepareHeader");
-    if (!HeaderOk(hdr, size)) VM_ANSWER(MMSYSERR_INVALPARAM);
-    if (!(hdr->dwFlags & MHDR_PREPARED)) VM_ANSWER(MMSYSERR_NOERROR);
-    if (!OutByHandle(reinterpret_cast<UINT_PTR>(h))) VM_ANSWER(MMSYSERR_INVALHANDLE);
-    if (hdr->dwFlags & MHDR_INQUEUE) VM_ANSWER(MIDIERR_STILLPLAYING);
-    hdr->dwFlags &= ~MHDR_PREPARED;
-    VM_ANSWER(MMSYSERR_NOERROR);
+    VM_ANSWER(UnprepareHeader(OutByHandle(reinterpret_cast<UINT_PTR>(h)) != nullptr, hdr, size));
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT h, DWORD msg) {
